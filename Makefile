@@ -1,0 +1,55 @@
+# The two commands a user needs are `make run` and `make test`; both install
+# what is missing (Debian packages, with apt-get), build, and go.
+
+BUILD_DIR ?= build
+JOBS ?= $(shell nproc)
+SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
+
+RUN_PACKAGES := cmake g++ make pkg-config freeglut3-dev libglu1-mesa-dev libgl-dev \
+	libx11-dev libsdl2-dev libsndfile1-dev libfftw3-dev
+TEST_PACKAGES := libgtest-dev xvfb xauth xdotool x11-utils twolame
+
+CMAKE_FLAGS :=
+ifeq ($(CI),true)
+CMAKE_FLAGS += -DCMAKE_COMPILE_WARNING_AS_ERROR=ON
+endif
+
+# Installs the packages in $(1) that dpkg does not list as installed.
+define install_missing
+	@missing=$$(for p in $(1); do \
+		dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q 'ok installed' || echo $$p; \
+	done); \
+	if [ -n "$$missing" ]; then \
+		echo "installing:" $$missing; \
+		$(SUDO) apt-get update -qq && \
+		$(SUDO) env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $$missing; \
+	fi
+endef
+
+.PHONY: all deps test-deps build run test clean screenshot
+
+all: build
+
+deps:
+	$(call install_missing,$(RUN_PACKAGES))
+
+test-deps: deps
+	$(call install_missing,$(TEST_PACKAGES))
+
+build: deps
+	cmake -S . -B $(BUILD_DIR) $(CMAKE_FLAGS)
+	cmake --build $(BUILD_DIR) -j $(JOBS)
+
+run: build
+	$(BUILD_DIR)/music-spheres
+
+test: test-deps build
+	xvfb-run -a -s "-screen 0 1280x1024x24" ctest --test-dir $(BUILD_DIR) --output-on-failure
+
+clean:
+	rm -rf $(BUILD_DIR)
+
+# Regenerates the README's picture of the window.
+screenshot: test-deps build
+	$(call install_missing,imagemagick)
+	tools/screenshot.sh $(BUILD_DIR)/music-spheres docs/screenshot.png 1 $(MUSIC)

@@ -1,0 +1,75 @@
+// main.cpp: start-up and the wiring of every handler. Opens the one window,
+// runs each module's initialisation in its order, installs the handlers and
+// hands over to the toolkit's event loop. Also owns the keyboard: Esc quits.
+#include <cstdlib>
+#include <cstring>
+
+#include <GL/glut.h>
+#include <GL/glx.h>
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
+#include "scene.h"
+#include "trackball.h"
+
+constexpr int WINDOW_SIZE = 512;  // pixels, width and height
+constexpr unsigned char KEY_ESCAPE = 27;
+static const char WINDOW_TITLE[] = "Демонстрация анимации";  // UTF-8
+
+// freeglut hands the title's bytes to X as a Latin-1 STRING, which turns UTF-8
+// into mojibake. Set both names again, properly encoded: the EWMH name as
+// UTF8_STRING, and the ICCCM name as a text property X converts for us.
+static void set_window_title(const char *title)
+{
+    Display *display = glXGetCurrentDisplay();
+    Window window = glXGetCurrentDrawable();
+    if (display == nullptr || window == None)
+        return;
+    char *list[] = {const_cast<char *>(title)};
+    XTextProperty text;
+    if (Xutf8TextListToTextProperty(display, list, 1, XStdICCTextStyle, &text) == Success) {
+        XSetWMName(display, window, &text);
+        XSetWMIconName(display, window, &text);
+        XFree(text.value);
+    }
+    Atom utf8 = XInternAtom(display, "UTF8_STRING", False);
+    const unsigned char *bytes = reinterpret_cast<const unsigned char *>(title);
+    int length = static_cast<int>(std::strlen(title));
+    XChangeProperty(display, window, XInternAtom(display, "_NET_WM_NAME", False), utf8, 8,
+                    PropModeReplace, bytes, length);
+    XChangeProperty(display, window, XInternAtom(display, "_NET_WM_ICON_NAME", False), utf8, 8,
+                    PropModeReplace, bytes, length);
+    XFlush(display);
+}
+
+// Installed as glutKeyboardFunc: a key was typed. Esc ends the process at
+// once, with no exit handlers and no clean-up; every other key is ignored.
+static void on_keyboard(unsigned char key, int, int)
+{
+    if (key == KEY_ESCAPE)
+        std::_Exit(0);
+}
+
+int main(int argc, char **argv)
+{
+    // The toolkit takes its own options (-geometry, -display, ...) off the
+    // command line; the program has none and ignores the rest. The size is
+    // set after that, so it wins over a size given there; a position stays.
+    glutInit(&argc, argv);
+    glutInitDisplayMode(GLUT_RGB | GLUT_DOUBLE | GLUT_DEPTH);
+    glutInitWindowSize(WINDOW_SIZE, WINDOW_SIZE);
+    glutCreateWindow(WINDOW_TITLE);
+    set_window_title(WINDOW_TITLE);
+
+    // The rotation reads GL's initial modelview matrix, so it comes before
+    // the scene selects its matrix mode.
+    init_view_rotation();
+    init_scene();
+
+    glutReshapeFunc(on_reshape);
+    glutDisplayFunc(on_display);
+    glutKeyboardFunc(on_keyboard);
+    glutMainLoop();
+    return 0;
+}

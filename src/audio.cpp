@@ -85,7 +85,6 @@ static int clock_queued = 0;        // frames of that callback, still to be hear
 static long long clock_heard = 0;   // last estimate; the event thread only
 
 // The file and its decoder.
-static int stream_fd = -1;
 static SNDFILE *sound = nullptr;
 static int file_rate = 0;
 static int file_channels = 0;
@@ -397,9 +396,6 @@ static void close_stream()
     if (sound != nullptr)
         sf_close(sound);
     sound = nullptr;
-    if (stream_fd >= 0)
-        close(stream_fd);
-    stream_fd = -1;
     SDL_AtomicSet(&playing, 0);
 }
 
@@ -481,8 +477,11 @@ bool audio_open_stream(const char *path)
     const int fd = open_regular_file(path);
     if (fd < 0)
         return false;
+    // libsndfile closes the descriptor it is given when it refuses a file, and
+    // the refusal is still to be explained, so it gets a copy (it owns it).
     SF_INFO info{};
-    SNDFILE *opened = sf_open_fd(fd, SFM_READ, &info, SF_FALSE);
+    const int copy = fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    SNDFILE *opened = copy >= 0 ? sf_open_fd(copy, SFM_READ, &info, SF_TRUE) : nullptr;
     if (opened == nullptr || !sane_header(info)) {
         failure_reason = opened == nullptr ? reason_for_refusal(fd) : "not a recognised audio format";
         if (opened != nullptr)
@@ -490,6 +489,7 @@ bool audio_open_stream(const char *path)
         close(fd);
         return false;
     }
+    close(fd);
     // SDL converts up to eight channels itself; wider files go as their mix.
     converted_channels = info.channels <= MAX_CONVERTED_CHANNELS ? info.channels : 1;
     converter = SDL_NewAudioStream(AUDIO_F32SYS, (Uint8)converted_channels, info.samplerate,
@@ -502,10 +502,8 @@ bool audio_open_stream(const char *path)
     if (converter == nullptr) {
         failure_reason = "not a recognised audio format";
         sf_close(opened);
-        close(fd);
         return false;
     }
-    stream_fd = fd;
     sound = opened;
     file_rate = info.samplerate;
     file_channels = info.channels;

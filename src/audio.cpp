@@ -239,7 +239,6 @@ static void watch_device()
 {
     if (output != OUTPUT_DEVICE || SDL_GetAudioDeviceStatus(device) != SDL_AUDIO_STOPPED)
         return;
-    SDL_Log("audio: the output device went away; playing silently");
     close_output();
     open_silent_output();
     lost_unreported = true;
@@ -384,6 +383,13 @@ static bool sane_header(const SF_INFO &info)
 
 static void close_stream()
 {
+    // Holding the device's lock waits out a callback that saw the song still
+    // playing, so that none is left touching the ring once it is reset.
+    SDL_AtomicSet(&playing, 0);
+    if (output == OUTPUT_DEVICE) {
+        SDL_LockAudioDevice(device);
+        SDL_UnlockAudioDevice(device);
+    }
     if (decoder != nullptr) {
         SDL_AtomicSet(&decoder_quit, 1);
         SDL_SemPost(decoder_wake);
@@ -396,7 +402,6 @@ static void close_stream()
     if (sound != nullptr)
         sf_close(sound);
     sound = nullptr;
-    SDL_AtomicSet(&playing, 0);
 }
 
 // Sets the rings, history and clock back to the start of a song. Only called

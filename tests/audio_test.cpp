@@ -366,6 +366,24 @@ TEST_F(Audio, NoDeviceKeepsASilentClock)
     EXPECT_FALSE(audio_output_lost());
 }
 
+// ---- a second song ----
+
+// Opening another file while one plays starts over from its first frame.
+TEST_F(Audio, SecondSongStartsOver)
+{
+    const std::string other = dir + "/2.mp3";
+    ASSERT_TRUE(write_tone(song, FIXTURE_WAV, 44100, 2, 2.0, 40 * 44100.0 / 2048, 0.5));
+    ASSERT_TRUE(write_tone(other, FIXTURE_FLAC, 44100, 2, 2.0, 80 * 44100.0 / 2048, 0.5));
+    ASSERT_NO_FATAL_FAILURE(start(song));
+    float magnitudes[AUDIO_BIN_COUNT];
+    ASSERT_NO_FATAL_FAILURE(tick_until(44100 / 2, magnitudes));
+
+    ASSERT_NO_FATAL_FAILURE(start(other));
+    ASSERT_NO_FATAL_FAILURE(tick_until(44100 / 10, magnitudes));
+    EXPECT_LT(audio_window_start(), 44100 / 2);
+    EXPECT_EQ(80, loudest_bin(magnitudes));
+}
+
 // ---- length does not matter ----
 
 // An hour of 16-bit stereo at 44.1 kHz is 635 MB of samples (written sparsely

@@ -10,6 +10,8 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
+#include "animation.h"
+#include "music.h"
 #include "scene.h"
 #include "trackball.h"
 
@@ -66,9 +68,11 @@ int main(int argc, char **argv)
     // the scene selects its matrix mode.
     init_view_rotation();
     init_scene();
+    start_music();
 
     glutReshapeFunc(on_reshape);
     glutDisplayFunc(on_display);
+    glutTimerFunc(TICK_MS, on_timer, 0);
     glutKeyboardFunc(on_keyboard);
     glutMainLoop();
     return 0;

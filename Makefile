@@ -2,6 +2,7 @@
 # what is missing (Debian packages, with apt-get), build, and go.
 
 BUILD_DIR ?= build
+MAKEFLAGS += --no-print-directory
 JOBS ?= $(shell nproc)
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
@@ -40,8 +41,21 @@ build: deps
 	cmake -S . -B $(BUILD_DIR) $(CMAKE_FLAGS)
 	cmake --build $(BUILD_DIR) -j $(JOBS)
 
+# Plays MUSIC if given, else 1.mp3 from here, else the demo track. The program
+# always reads 1.mp3 from its working directory, so MUSIC gets a directory of
+# its own where 1.mp3 points at it.
 run: build
-	$(BUILD_DIR)/music-spheres
+	@if [ -n "$(MUSIC)" ]; then \
+		[ -e "$(MUSIC)" ] || { echo "$(MUSIC): no such file" >&2; exit 1; }; \
+		dir=$(abspath $(BUILD_DIR))/music && mkdir -p $$dir && \
+		ln -sfn "$(abspath $(MUSIC))" $$dir/1.mp3 && \
+		cd $$dir && exec $(abspath $(BUILD_DIR))/music-spheres; \
+	elif [ -e 1.mp3 ]; then \
+		exec $(BUILD_DIR)/music-spheres; \
+	else \
+		echo "no 1.mp3 here; playing the demo track"; \
+		cd $(BUILD_DIR)/demo && exec ../music-spheres; \
+	fi
 
 test: test-deps build
 	xvfb-run -a -s "-screen 0 1280x1024x24" ctest --test-dir $(BUILD_DIR) --output-on-failure

@@ -17,6 +17,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 
 #include <fcntl.h>
@@ -167,6 +168,28 @@ static int pump_loop(void *)
         }
     }
     return 0;
+}
+
+// Points stderr at /dev/null for a while; returns what restores it.
+static int mute_stderr()
+{
+    std::fflush(stderr);
+    const int saved = fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 0);
+    const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (null >= 0) {
+        dup2(null, STDERR_FILENO);
+        close(null);
+    }
+    return saved;
+}
+
+static void restore_stderr(int saved)
+{
+    if (saved < 0)
+        return;
+    std::fflush(stderr);
+    dup2(saved, STDERR_FILENO);
+    close(saved);
 }
 
 static bool open_device()
@@ -342,6 +365,8 @@ static const char *reason_for_errno(int error)
         return "permission denied";
     case EISDIR:
         return "is a directory";
+    case ELOOP:
+        return "symbolic link loop";
     default:
         return "read error";
     }
@@ -464,15 +489,22 @@ bool audio_open_output()
     prepare_layer();
     if (output != OUTPUT_NONE)
         return true;
+    // With no sound card, ALSA's library writes a screenful of its own
+    // complaints to stderr; our caller says the same in one line.
+    const int saved_stderr = mute_stderr();
+    bool opened = false;
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) == 0) {
         audio_subsystem_up = true;
-        if (open_device())
-            return true;
-        SDL_QuitSubSystem(SDL_INIT_AUDIO);
-        audio_subsystem_up = false;
+        opened = open_device();
+        if (!opened) {
+            SDL_QuitSubSystem(SDL_INIT_AUDIO);
+            audio_subsystem_up = false;
+        }
     }
-    open_silent_output();
-    return false;
+    restore_stderr(saved_stderr);
+    if (!opened)
+        open_silent_output();
+    return opened;
 }
 
 bool audio_open_stream(const char *path)

@@ -53,6 +53,25 @@ static void on_keyboard(unsigned char key, int, int)
         std::_Exit(0);
 }
 
+// Installed as glutMouseFunc: a button went down or up. Only the left button
+// turns the view; the press and the release are stamped with the toolkit's
+// clock, which tells a flick from a slow release.
+static void on_mouse(int button, int state, int x, int y)
+{
+    if (button != GLUT_LEFT_BUTTON)
+        return;
+    if (state == GLUT_DOWN)
+        trackball_start(x, y, button, glutGet(GLUT_ELAPSED_TIME));
+    else if (state == GLUT_UP)
+        trackball_stop(glutGet(GLUT_ELAPSED_TIME));
+}
+
+// Installed as glutMotionFunc: the pointer moved with a button held.
+static void on_motion(int x, int y)
+{
+    trackball_motion(x, y);
+}
+
 int main(int argc, char **argv)
 {
     // The toolkit takes its own options (-geometry, -display, ...) off the
@@ -74,6 +93,8 @@ int main(int argc, char **argv)
     glutDisplayFunc(on_display);
     glutTimerFunc(TICK_MS, on_timer, 0);
     glutKeyboardFunc(on_keyboard);
+    glutMouseFunc(on_mouse);
+    glutMotionFunc(on_motion);
     glutMainLoop();
     return 0;
 }

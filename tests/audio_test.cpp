@@ -254,6 +254,8 @@ bool make_nothing(const std::string &) { return true; }
 bool make_directory(const std::string &path) { return mkdir(path.c_str(), 0755) == 0; }
 bool make_fifo(const std::string &path) { return mkfifo(path.c_str(), 0644) == 0; }
 bool make_empty(const std::string &path) { return write_bytes(path, "", 0); }
+bool make_dangling_link(const std::string &path) { return symlink("gone.mp3", path.c_str()) == 0; }
+bool make_link_loop(const std::string &path) { return symlink(path.c_str(), path.c_str()) == 0; }
 
 bool make_png(const std::string &path)
 {
@@ -283,6 +285,8 @@ bool make_two_thousand_channels(const std::string &path) { return write_wav_head
 const refusal_case REFUSAL_CASES[] = {
     {"Missing",              make_nothing,    nullptr,          "no such file"},
     {"MissingDirectory",     make_nothing,    "/nonexistent/1.mp3", "no such file"},
+    {"DanglingLink",         make_dangling_link, nullptr,       "no such file"},
+    {"LinkLoop",             make_link_loop,  nullptr,          "symbolic link loop"},
     {"Directory",            make_directory,  nullptr,          "is a directory"},
     {"Fifo",                 make_fifo,       nullptr,          "not a regular file"},
     {"DevNull",              make_nothing,    "/dev/null",      "not a regular file"},

@@ -453,6 +453,10 @@ static void rewind_song()
 // Planned once, before any tick, so the tick only executes the plan.
 static void prepare_layer()
 {
+    // SDL's audio brings up its event subsystem, which would turn SIGINT and
+    // SIGTERM into quit events that nobody here reads: Ctrl+C in the terminal
+    // and a plain kill would then do nothing. Leave the signals alone.
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     if (clock_lock == nullptr)
         clock_lock = SDL_CreateMutex();
     if (history_lock == nullptr)
@@ -518,7 +522,12 @@ bool audio_open_stream(const char *path)
     // the refusal is still to be explained, so it gets a copy (it owns it).
     SF_INFO info{};
     const int copy = fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    // The MP3 decoder inside libsndfile prints its own warnings about odd
+    // headers to stderr; a file that opens plays, and one that does not gets
+    // our one-line reason, so its words would only add noise.
+    const int saved_stderr = mute_stderr();
     SNDFILE *opened = copy >= 0 ? sf_open_fd(copy, SFM_READ, &info, SF_TRUE) : nullptr;
+    restore_stderr(saved_stderr);
     if (opened == nullptr || !sane_header(info)) {
         failure_reason = opened == nullptr ? reason_for_refusal(fd) : "not a recognised audio format";
         if (opened != nullptr)

@@ -20,6 +20,12 @@ struct tick_case {
     double want_pos, want_vel;
 };
 
+// Test names and failures show the row by its label.
+static void PrintTo(const tick_case &c, std::ostream *os)
+{
+    *os << c.label;
+}
+
 static const tick_case TICK_CASES[] = {
     {"QuietHalvesSpeed", 0, X, 0.0, -1.0, 0.0f, -0.5, -0.5},
     {"BandPushesAlongSign", 0, X, 0.0, 0.375, 0.125f, 0.3125, 0.3125},

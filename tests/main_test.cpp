@@ -1,9 +1,12 @@
 // main_test.cpp: the built program, end to end, in a real window under Xvfb,
 // driven by real X input events (xdotool uses the XTEST extension).
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -16,6 +19,8 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
+#include "support.h"
+
 static const char TITLE[] = "Демонстрация анимации";
 
 // A run of the program in a working directory of its own.
@@ -25,9 +30,20 @@ struct ProgramRun {
     Window window = 0;
 };
 
+// A window that goes away between a query and a read is no reason to end
+// the test binary, which is what Xlib's default error handler would do.
+static int ignore_x_error(Display *, XErrorEvent *)
+{
+    return 0;
+}
+
 static Display *display()
 {
-    static Display *d = XOpenDisplay(nullptr);
+    static Display *d = nullptr;
+    if (d == nullptr) {
+        d = XOpenDisplay(nullptr);
+        XSetErrorHandler(ignore_x_error);
+    }
     return d;
 }
 
@@ -52,42 +68,61 @@ static std::string text_property(Window w, const char *name)
     return s;
 }
 
-// Finds the program's window by its EWMH name, waiting up to timeout_ms.
-static Window find_window(int timeout_ms)
+// The mapped top-level windows that carry the program's title.
+static std::vector<Window> titled_windows()
+{
+    std::vector<Window> found;
+    Window root, parent, *children = nullptr;
+    unsigned int n = 0;
+    if (XQueryTree(display(), DefaultRootWindow(display()), &root, &parent, &children, &n)) {
+        for (unsigned int i = 0; i < n; i++) {
+            XWindowAttributes a;
+            if (text_property(children[i], "_NET_WM_NAME") == TITLE &&
+                XGetWindowAttributes(display(), children[i], &a) && a.map_state == IsViewable)
+                found.push_back(children[i]);
+        }
+        XFree(children);
+    }
+    return found;
+}
+
+// Waits up to timeout_ms for a titled window that is not among those already
+// there, so that a stray window of another run is never taken for ours.
+static Window find_new_window(const std::vector<Window> &old, int timeout_ms)
 {
     for (int waited = 0; waited < timeout_ms; waited += 20) {
-        Window root, parent, *children = nullptr;
-        unsigned int n = 0;
-        Window found = 0;
-        if (XQueryTree(display(), DefaultRootWindow(display()), &root, &parent, &children, &n)) {
-            for (unsigned int i = 0; i < n && found == 0; i++)
-                if (text_property(children[i], "_NET_WM_NAME") == TITLE)
-                    found = children[i];
-            XFree(children);
-        }
-        if (found != 0) {
-            XWindowAttributes a;
-            XGetWindowAttributes(display(), found, &a);
-            if (a.map_state == IsViewable)
-                return found;
-        }
+        for (Window w : titled_windows())
+            if (std::find(old.begin(), old.end(), w) == old.end())
+                return w;
         sleep_ms(20);
     }
     return 0;
 }
 
-static ProgramRun start(std::vector<std::string> args = {})
+// A fresh working directory for a run; the test puts its 1.mp3 there.
+static ProgramRun new_run()
 {
     ProgramRun run;
     char dir[] = "/tmp/spheres-run-XXXXXX";
     run.dir = mkdtemp(dir);
+    return run;
+}
+
+// Starts the program in the run's directory, with stderr going to a file
+// there, and waits up to window_ms for its window. audio_driver, when given,
+// replaces the dummy driver the tests run with.
+static void launch(ProgramRun &run, std::vector<std::string> args = {}, const char *audio_driver = nullptr,
+                   int window_ms = 5000)
+{
     const char *program = MUSIC_SPHERES;
+    std::vector<Window> old = titled_windows();
     run.pid = fork();
     if (run.pid == 0) {
         if (chdir(run.dir.c_str()) != 0)
             _exit(126);
         int err = open("stderr.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
         dup2(err, 2);
+        setenv("SDL_AUDIODRIVER", audio_driver != nullptr ? audio_driver : "dummy", 1);
         std::vector<char *> argv;
         argv.push_back(const_cast<char *>(program));
         for (std::string &a : args)
@@ -96,8 +131,73 @@ static ProgramRun start(std::vector<std::string> args = {})
         execv(program, argv.data());
         _exit(127);
     }
-    run.window = find_window(5000);
+    run.window = find_new_window(old, window_ms);
+    // With no position asked for, the window sits at (-1, -1) until a window
+    // manager places it, and Xvfb has none; X cannot read back pixels that
+    // lie off the screen. Place it as a window manager would.
+    int x, y;
+    Window child;
+    if (run.window != 0 &&
+        XTranslateCoordinates(display(), run.window, DefaultRootWindow(display()), 0, 0, &x, &y, &child) &&
+        (x < 0 || y < 0)) {
+        XMoveWindow(display(), run.window, 0, 0);
+        XSync(display(), False);
+        sleep_ms(100);
+    }
+}
+
+static ProgramRun start(std::vector<std::string> args = {})
+{
+    ProgramRun run = new_run();
+    launch(run, args);
     return run;
+}
+
+static std::string stderr_text(const ProgramRun &run)
+{
+    std::ifstream in(run.dir + "/stderr.txt");
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// What the window shows now, one 32-bit pixel per element.
+using Frame = std::vector<unsigned int>;
+
+static Frame grab(const ProgramRun &run)
+{
+    XImage *image = XGetImage(display(), run.window, 0, 0, 512, 512, AllPlanes, ZPixmap);
+    Frame frame;
+    if (image == nullptr)
+        return frame;
+    for (int y = 0; y < 512; y++)
+        for (int x = 0; x < 512; x++)
+            frame.push_back(static_cast<unsigned int>(XGetPixel(image, x, y)) & 0xFFFFFF);
+    XDestroyImage(image);
+    return frame;
+}
+
+// The mean x of the pixels that show a sphere, and how many there are.
+static double cluster_x(const Frame &frame, int *count = nullptr)
+{
+    double sum = 0;
+    int n = 0;
+    for (size_t i = 0; i < frame.size(); i++)
+        if (frame[i] != 0) {
+            sum += static_cast<double>(i % 512);
+            n++;
+        }
+    if (count != nullptr)
+        *count = n;
+    return n > 0 ? sum / n : -1;
+}
+
+// Runs xdotool, whose mouse and key commands are real input through XTEST.
+static void xdotool(const ProgramRun &run, const std::string &commands)
+{
+    std::string w = std::to_string(run.window);
+    std::string cmd = "xdotool " + commands;
+    for (size_t at = cmd.find("WIN"); at != std::string::npos; at = cmd.find("WIN"))
+        cmd.replace(at, 3, w);
+    ASSERT_EQ(0, std::system(cmd.c_str())) << cmd;
 }
 
 // Waits up to timeout_ms for the run to end; its wait status, or -1 if it
@@ -174,6 +274,22 @@ TEST(Program, EscExitsAtOnceOtherKeysDoNothing)
     stop(run);
 }
 
+TEST(Program, InterruptAndTerminateStillEndIt)
+{
+    // Ctrl+C in the terminal, and a plain kill, end the program as they end
+    // any other: by the signal.
+    for (int signal : {SIGINT, SIGTERM}) {
+        SCOPED_TRACE(strsignal(signal));
+        ProgramRun run = start();
+        ASSERT_NE(0u, run.window);
+        kill(run.pid, signal);
+        int status = wait_exit(run, 2000);
+        ASSERT_NE(-1, status) << "the signal did not end the program";
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal);
+        stop(run);
+    }
+}
+
 TEST(Program, ToolkitOptionsHonouredOthersIgnored)
 {
     const struct {
@@ -204,4 +320,227 @@ TEST(Program, ToolkitOptionsHonouredOthersIgnored)
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
         stop(run);
     }
+}
+
+// ---- music ----
+
+TEST(Program, MusicMovesTheSpheresAndTheySettleAfterIt)
+{
+    ProgramRun run = new_run();
+    // A tone at bin 150 (3230 Hz) for 2.5 s drives the x bands of spheres 0 to 5.
+    ASSERT_TRUE(write_tone(run.dir + "/1.mp3", FIXTURE_MP3, 44100, 2, 2.5, 150 * 44100.0 / 2048, 0.5));
+    launch(run);
+    ASSERT_NE(0u, run.window);
+    sleep_ms(500);
+    Frame a = grab(run);
+    sleep_ms(100);
+    EXPECT_NE(a, grab(run)) << "the spheres stand still while the music plays";
+
+    sleep_ms(3500);  // past the end, and long enough for the speed to halve away
+    Frame c = grab(run);
+    sleep_ms(300);
+    EXPECT_EQ(c, grab(run)) << "the spheres still move after the music ended";
+    int lit;
+    cluster_x(c, &lit);
+    EXPECT_GT(lit, 0);
+    EXPECT_EQ("", stderr_text(run));
+    stop(run);
+}
+
+// ---- files and faults that must not stop the picture ----
+
+static bool mp3_tone(const std::string &path, double seconds)
+{
+    return write_tone(path, FIXTURE_MP3, 44100, 2, seconds, 1000.0, 0.5);
+}
+
+static bool make_bytes(const std::string &dir, const std::string &bytes)
+{
+    return write_bytes(dir + "/1.mp3", bytes.data(), bytes.size());
+}
+
+// An MP3 behind an ID3v2 tag of 4 MB of padding, as some taggers leave.
+static bool make_huge_tag(const std::string &dir)
+{
+    if (!mp3_tone(dir + "/song.mp3", 1.0))
+        return false;
+    std::ifstream in(dir + "/song.mp3", std::ios::binary);
+    std::string song((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const int size = 4 << 20;  // syncsafe: seven bits a byte
+    std::string tag = {'I', 'D', '3', 3, 0, 0, static_cast<char>((size >> 21) & 0x7F),
+                       static_cast<char>((size >> 14) & 0x7F), static_cast<char>((size >> 7) & 0x7F),
+                       static_cast<char>(size & 0x7F)};
+    tag.append(size, '\0');
+    return make_bytes(dir, tag + song);
+}
+
+struct fault_case {
+    const char *label;
+    bool (*make)(const std::string &dir);  // puts the bad thing at dir/1.mp3
+    const char *audio_driver;              // nullptr: the dummy driver
+    const char *message;                   // all of stderr
+};
+
+// Test names and failures show the row by its label.
+static void PrintTo(const fault_case &c, std::ostream *os)
+{
+    *os << c.label;
+}
+
+static const fault_case FAULT_CASES[] = {
+    {"Empty", [](const std::string &d) { return make_bytes(d, ""); }, nullptr,
+     "1.mp3: not a recognised audio format\n"},
+    {"RandomBytes",
+     [](const std::string &d) {
+         std::string bytes;
+         for (unsigned v = 7; bytes.size() < 5000; v = v * 1103515245u + 12345u)
+             bytes.push_back(static_cast<char>(v >> 16));
+         bytes[0] = 'x';
+         return make_bytes(d, bytes);
+     },
+     nullptr, "1.mp3: not a recognised audio format\n"},
+    {"PngNamedMp3",
+     [](const std::string &d) { return make_bytes(d, std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16)); },
+     nullptr, "1.mp3: not a recognised audio format\n"},
+    // Damaged but playable: these play what they hold and say nothing.
+    {"TruncatedMidFrame", [](const std::string &d) { return mp3_tone(d + "/1.mp3", 1.0) && truncate_to(d + "/1.mp3", 0.437); },
+     nullptr, ""},
+    {"EightChannelsAt8kHz", [](const std::string &d) { return write_wav_header(d + "/1.mp3", 8, 8000, 1LL << 30); },
+     nullptr, ""},
+    {"StereoAt192kHz", [](const std::string &d) { return write_wav_header(d + "/1.mp3", 2, 192000, 1LL << 30); },
+     nullptr, ""},
+    {"HugeId3Tag", make_huge_tag, nullptr, ""},
+    {"Directory", [](const std::string &d) { return mkdir((d + "/1.mp3").c_str(), 0755) == 0; }, nullptr,
+     "1.mp3: is a directory\n"},
+    {"Fifo", [](const std::string &d) { return mkfifo((d + "/1.mp3").c_str(), 0644) == 0; }, nullptr,
+     "1.mp3: not a regular file\n"},
+    {"DanglingLink", [](const std::string &d) { return symlink("gone.mp3", (d + "/1.mp3").c_str()) == 0; }, nullptr,
+     "1.mp3: no such file\n"},
+    {"LinkLoop", [](const std::string &d) { return symlink("1.mp3", (d + "/1.mp3").c_str()) == 0; }, nullptr,
+     "1.mp3: symbolic link loop\n"},
+    {"NoSoundDevice", [](const std::string &d) { return mp3_tone(d + "/1.mp3", 1.0); }, "no-such-driver",
+     "no sound device; playing silently\n"},
+};
+
+class Fault : public testing::TestWithParam<fault_case> {};
+
+TEST_P(Fault, WindowComesKeepsRunningSaysWhyAndEscStillQuits)
+{
+    const fault_case &c = GetParam();
+    ProgramRun run = new_run();
+    ASSERT_TRUE(c.make(run.dir));
+    launch(run, {}, c.audio_driver, 2000);
+    ASSERT_NE(0u, run.window) << "no window within 2 s";
+    EXPECT_EQ(-1, wait_exit(run, 1000)) << "the program ended by itself";
+    EXPECT_EQ(c.message, stderr_text(run));
+    int lit;
+    cluster_x(grab(run), &lit);
+    EXPECT_GT(lit, 100) << "no spheres in the picture";
+    xdotool(run, "mousemove --window WIN 256 256 key Escape");
+    int status = wait_exit(run, 2000);
+    EXPECT_TRUE(status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    stop(run);
+}
+
+INSTANTIATE_TEST_SUITE_P(BadMusic, Fault, testing::ValuesIn(FAULT_CASES),
+    [](const testing::TestParamInfo<fault_case> &p) { return std::string(p.param.label); });
+
+// With no music the spheres come to rest within a second or so; after that
+// the picture changes only when the view turns.
+static ProgramRun start_at_rest()
+{
+    ProgramRun run = start();
+    sleep_ms(1500);
+    return run;
+}
+
+TEST(Program, ResizingToNothingAndBackLeavesThePictureAsItWas)
+{
+    ProgramRun run = start_at_rest();
+    ASSERT_NE(0u, run.window);
+    Frame before = grab(run);
+    // X has no 0 x 0 window; 1 x 1 is as small as it goes.
+    XResizeWindow(display(), run.window, 1, 1);
+    XSync(display(), False);
+    sleep_ms(100);
+    for (int i = 0; i < 200; i++) {
+        XResizeWindow(display(), run.window, 1 + (i * 37) % 700, 1 + (i * 53) % 600);
+        XSync(display(), False);
+        sleep_ms(5);
+    }
+    XResizeWindow(display(), run.window, 512, 512);
+    XSync(display(), False);
+    sleep_ms(500);
+    EXPECT_EQ(before, grab(run));
+    EXPECT_EQ(-1, wait_exit(run, 0));
+    stop(run);
+}
+
+// ---- the trackball, by real pointer events ----
+
+TEST(Program, SlowDragRightTurnsClusterLeftThenHoldsStill)
+{
+    ProgramRun run = start_at_rest();
+    ASSERT_NE(0u, run.window);
+    Frame rest = grab(run);
+
+    // The right and middle buttons turn nothing.
+    xdotool(run, "mousemove --window WIN 256 256 mousedown 3 mousemove --window WIN 300 256 sleep 0.1 mouseup 3");
+    xdotool(run, "mousedown 2 mousemove --window WIN 256 256 sleep 0.1 mouseup 2");
+    sleep_ms(200);
+    EXPECT_EQ(rest, grab(run));
+
+    std::string steps = "mousemove --window WIN 250 256 mousedown 1 sleep 0.05";
+    for (int x = 252; x <= 260; x += 2)
+        steps += " mousemove --window WIN " + std::to_string(x) + " 256 sleep 0.03";
+    xdotool(run, steps + " sleep 0.1 mouseup 1");
+    sleep_ms(200);
+    Frame turned = grab(run);
+    EXPECT_LT(cluster_x(turned), cluster_x(rest) - 10) << "the cluster did not move left";
+    sleep_ms(300);
+    EXPECT_EQ(turned, grab(run)) << "the view went on turning after a slow release";
+    stop(run);
+}
+
+TEST(Program, FlickKeepsTurningAndAClickStopsIt)
+{
+    ProgramRun run = start_at_rest();
+    ASSERT_NE(0u, run.window);
+    // Along the rim in the top-right corner, where the dome is flat, so the
+    // view turns about the line of sight and the cluster stays in sight.
+    // The release must come in the same millisecond as the last drag event,
+    // which the clock may split now and then: try a few times.
+    bool spinning = false;
+    for (int attempt = 0; attempt < 4 && !spinning; attempt++) {
+        xdotool(run, "mousemove --window WIN 500 12 mousedown 1 sleep 0.05 mousemove --window WIN 506 30 mouseup 1");
+        Frame a = grab(run);
+        sleep_ms(300);
+        Frame b = grab(run);
+        sleep_ms(300);
+        spinning = a != b && b != grab(run);
+    }
+    EXPECT_TRUE(spinning) << "a flick left the view still";
+
+    xdotool(run, "mousemove --window WIN 256 256 mousedown 1 sleep 0.1 mouseup 1");
+    sleep_ms(100);
+    Frame stopped = grab(run);
+    sleep_ms(300);
+    EXPECT_EQ(stopped, grab(run)) << "a click did not stop the spin";
+    stop(run);
+}
+
+TEST(Program, DragFarOutsideTheWindowBreaksNothing)
+{
+    ProgramRun run = start_at_rest();
+    ASSERT_NE(0u, run.window);
+    xdotool(run, "mousemove --window WIN 256 256 mousedown 1 sleep 0.05 mousemove 1279 1023 sleep 0.05 "
+                 "mousemove 0 1023 sleep 0.05 mousemove 1279 0 sleep 0.1 mouseup 1");
+    sleep_ms(300);
+    EXPECT_EQ(-1, wait_exit(run, 0));
+    // Dragging back to where it began and releasing slowly still turns and
+    // stops as usual.
+    xdotool(run, "mousemove --window WIN 256 256 key Escape");
+    int status = wait_exit(run, 2000);
+    EXPECT_TRUE(status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    stop(run);
 }

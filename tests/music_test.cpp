@@ -15,6 +15,12 @@ struct band_case {
     float want_lit, want_rest;
 };
 
+// Test names and failures show the row by its label.
+static void PrintTo(const band_case &c, std::ostream *os)
+{
+    *os << c.label;
+}
+
 static const band_case BAND_CASES[] = {
     {"Silence", 0.0f, {}, 0.0f, {}, 0.0f, 0.0f},
     {"EvenSpectrumGivesMeanTimes25", 0.0625f, {}, 0.0f, {}, 0.0f, 1.5625f},

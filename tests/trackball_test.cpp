@@ -88,6 +88,12 @@ struct lift_case {
     float want[3];
 };
 
+// Test names and failures show the row by its label.
+static void PrintTo(const lift_case &c, std::ostream *os)
+{
+    *os << c.label;
+}
+
 static const lift_case LIFT_CASES[] = {
     {"CentreOnTop", 256, 256, {0.0f, 0.0f, 1.0f}},
     {"RightEdgeMiddleOnRim", 512, 256, {1.0f, 0.0f, 1.8e-9f}},

@@ -13,7 +13,7 @@ trap 'rm -rf "$work"' EXIT
 if [ -n "$music" ]; then cp "$music" "$work/1.mp3"; fi
 cd "$work"
 xvfb-run -a -s "-screen 0 640x640x24" bash -c '
-    SDL_AUDIODRIVER=dummy "$1" 2>/dev/null &
+    SDL_AUDIODRIVER=dummy "$1" -geometry +0+0 2>/dev/null &
     pid=$!
     sleep "$2"
     import -window "$(xdotool search --sync --onlyvisible --name "анимации" | head -1)" "$3"

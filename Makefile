@@ -66,4 +66,4 @@ clean:
 # Regenerates the README's picture of the window.
 screenshot: test-deps build
 	$(call install_missing,imagemagick)
-	tools/screenshot.sh $(BUILD_DIR)/music-spheres docs/screenshot.png 1 $(MUSIC)
+	tools/screenshot.sh $(BUILD_DIR)/music-spheres docs/screenshot.png 20 $(or $(MUSIC),$(BUILD_DIR)/demo/1.mp3)

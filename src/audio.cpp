@@ -466,7 +466,8 @@ static void prepare_layer()
     if (fft_plan != nullptr)
         return;
     fft_plan = fftwf_plan_dft_r2c_1d(AUDIO_FFT_SIZE, fft_in, fft_out, FFTW_ESTIMATE);
-    // The periodic Hann window, whose mean of 0.5 the scaling below undoes.
+    // The periodic Hann window. Its mean is 0.5, so with the 2 |X| / N scaling
+    // in audio_spectrum a full-scale sine at a bin's centre reads 0.5.
     for (int i = 0; i < AUDIO_FFT_SIZE; i++)
         hann[i] = 0.5f - 0.5f * (float)std::cos(2.0 * PI * i / AUDIO_FFT_SIZE);
 }

@@ -6,7 +6,7 @@ MAKEFLAGS += --no-print-directory
 JOBS ?= $(shell nproc)
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-RUN_PACKAGES := cmake g++ make pkg-config freeglut3-dev libglu1-mesa-dev libgl-dev \
+RUN_PACKAGES := cmake g++ make pkg-config freeglut3-dev libglu1-mesa-dev libgl-dev libgl1-mesa-dri \
 	libx11-dev libsdl2-dev libsndfile1-dev libfftw3-dev
 TEST_PACKAGES := libgtest-dev xvfb xauth xdotool x11-utils twolame
 

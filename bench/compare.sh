@@ -38,10 +38,11 @@ run() {
         /^probe: first audio callback/ { cb = ($5 - v["t0_ns"]) / 1e6 }
         /^probe: tick/ { if (!t1) { n1 = $3; t1 = $4 } n2 = $3; t2 = $4 }
         END {
-            printf "%s %s %.4f %.1f %s %s\n", name,
-                v["frame_ms"] < 0 ? "-" : v["frame_ms"], v["cpu_s"] / v["wall_s"],
-                v["hwm_kb"] / 1024, cb ? sprintf("%.1f", cb) : "-",
-                t2 > t1 ? sprintf("%.3f", (n2 - n1) / ((t2 - t1) / 1e9)) : "-"
+            frame = v["frame_ms"] < 0 ? "-" : v["frame_ms"]
+            callback = cb ? sprintf("%.1f", cb) : "-"
+            rate = t2 > t1 ? sprintf("%.3f", (n2 - n1) / ((t2 - t1) / 1e9)) : "-"
+            printf "%s %s %.4f %.1f %s %s\n", name, frame, v["cpu_s"] / v["wall_s"],
+                v["hwm_kb"] / 1024, callback, rate
         }' "$work/err" | tee -a "$results"
 }
 

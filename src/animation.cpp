@@ -36,10 +36,20 @@ static void fold_and_move(double &p, double v)
     p += v;
 }
 
-void on_timer(int)
+// The timer's value is the time, on the toolkit's clock, that this tick was
+// due; 0 for the first. The toolkit counts an interval from when it is set
+// and fires a little late, so re-arming with a plain TICK_MS would let each
+// tick's lateness add up (49.5 ticks a second, not 50). Aiming at the next
+// due time keeps the schedule; a tick more than a period late starts a new
+// one rather than firing a burst to catch up.
+void on_timer(int due_ms)
 {
     // Re-armed before the work, so the work's own time doesn't stretch the period.
-    glutTimerFunc(TICK_MS, on_timer, 0);
+    int now = glutGet(GLUT_ELAPSED_TIME);
+    int next = (due_ms > 0 ? due_ms : now) + TICK_MS;
+    if (next < now)
+        next = now + TICK_MS;
+    glutTimerFunc(static_cast<unsigned int>(next - now), on_timer, next);
     update_spectrum_bands();
     step_spheres();
     glutPostRedisplay();

@@ -97,6 +97,12 @@ struct tone_case {
     float want, within;  // the peak's magnitude, and how far off it may be
 };
 
+// Test names and failures show the row by its label.
+static void PrintTo(const tone_case &c, std::ostream *os)
+{
+    *os << c.label;
+}
+
 // A sine of amplitude A at a bin centre reads A / 2 there (the Hann window's
 // mean is 1/2, the scaling 2 / 2048 undoes the other half). Lossless rows are
 // held to 2%; lossy codecs may shave a little off.
@@ -196,6 +202,12 @@ struct ending_case {
     double ends_by_s;
 };
 
+// Test names and failures show the row by its label.
+static void PrintTo(const ending_case &c, std::ostream *os)
+{
+    *os << c.label;
+}
+
 // Cutting a constant-bitrate file at half its bytes leaves about half its
 // sound; uncut files end where they were written to. Vorbis and FLAC vary
 // their bitrate, and Vorbis spends the first 4 kB of a 13 kB file on headers
@@ -249,6 +261,12 @@ struct refusal_case {
     const char *path;  // opened instead of the test's 1.mp3 when set
     const char *reason;
 };
+
+// Test names and failures show the row by its label.
+static void PrintTo(const refusal_case &c, std::ostream *os)
+{
+    *os << c.label;
+}
 
 bool make_nothing(const std::string &) { return true; }
 bool make_directory(const std::string &path) { return mkdir(path.c_str(), 0755) == 0; }

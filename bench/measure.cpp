@@ -67,11 +67,17 @@ static bool any_window_shows(Display *display)
     return lit;
 }
 
-static long long cpu_ticks(pid_t pid)
+// One of the files /proc keeps for the process, or nullptr once it is gone.
+static FILE *open_proc(pid_t pid, const char *name)
 {
     char path[64];
-    std::snprintf(path, sizeof path, "/proc/%d/stat", (int)pid);
-    FILE *f = std::fopen(path, "r");
+    std::snprintf(path, sizeof path, "/proc/%d/%s", (int)pid, name);
+    return std::fopen(path, "r");
+}
+
+static long long cpu_ticks(pid_t pid)
+{
+    FILE *f = open_proc(pid, "stat");
     if (f == nullptr)
         return -1;
     char line[4096];
@@ -91,9 +97,7 @@ static long long cpu_ticks(pid_t pid)
 
 static long hwm_kb(pid_t pid)
 {
-    char path[64];
-    std::snprintf(path, sizeof path, "/proc/%d/status", (int)pid);
-    FILE *f = std::fopen(path, "r");
+    FILE *f = open_proc(pid, "status");
     if (f == nullptr)
         return -1;
     char line[256];

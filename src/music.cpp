@@ -3,6 +3,7 @@
 // the audio layer, so it alone decides what a failure tells the user.
 #include "music.h"
 
+#include <array>
 #include <cstdio>
 
 #include "audio.h"
@@ -28,13 +29,15 @@ static constexpr BandRange band_for(int band)
     return {start, start + BAND_WIDTH};
 }
 
-static constexpr BandRange band_range[BAND_COUNT] = {
-    band_for(0),  band_for(1),  band_for(2),  band_for(3),  band_for(4),  band_for(5),
-    band_for(6),  band_for(7),  band_for(8),  band_for(9),  band_for(10), band_for(11),
-    band_for(12), band_for(13), band_for(14), band_for(15), band_for(16), band_for(17),
-    band_for(18), band_for(19), band_for(20), band_for(21), band_for(22), band_for(23),
-    band_for(24), band_for(25), band_for(26), band_for(27), band_for(28), band_for(29),
-};
+static constexpr std::array<BandRange, BAND_COUNT> band_table()
+{
+    std::array<BandRange, BAND_COUNT> table{};
+    for (int band = 0; band < BAND_COUNT; band++)
+        table[band] = band_for(band);
+    return table;
+}
+
+static constexpr std::array<BandRange, BAND_COUNT> band_range = band_table();
 static_assert(band_range[29].end <= SPECTRUM_SIZE, "the bands fit the spectrum");
 
 float band_level[BAND_COUNT];

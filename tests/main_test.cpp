@@ -235,18 +235,11 @@ static void stop(ProgramRun &run)
         ADD_FAILURE() << "could not remove " << run.dir;
 }
 
-// Real key presses through XTEST, with the pointer over the window so that
-// the keys go to it.
-static void press_keys(const ProgramRun &run, const std::string &keys)
-{
-    std::string cmd = "xdotool mousemove --window " + std::to_string(run.window) + " 256 256 key " + keys;
-    ASSERT_EQ(0, std::system(cmd.c_str()));
-}
-
-// Esc ends the run within 2 s, with status 0.
+// Esc ends the run within 2 s, with status 0. The pointer goes over the
+// window first, so that the key goes to it.
 static void expect_esc_quits(ProgramRun &run)
 {
-    press_keys(run, "Escape");
+    xdotool(run, "mousemove --window WIN 256 256 key Escape");
     int status = wait_exit(run, 2000);
     ASSERT_NE(-1, status) << "Esc did not end the program";
     EXPECT_TRUE(WIFEXITED(status));
@@ -282,7 +275,7 @@ TEST(Program, EscExitsAtOnceOtherKeysDoNothing)
 {
     ProgramRun run = start();
     ASSERT_NE(0u, run.window);
-    press_keys(run, "q space a Return");
+    xdotool(run, "mousemove --window WIN 256 256 key q space a Return");
     EXPECT_EQ(-1, wait_exit(run, 500)) << "a key other than Esc ended the program";
     expect_esc_quits(run);
     stop(run);
@@ -372,16 +365,7 @@ static bool make_bytes(const std::string &dir, const std::string &bytes)
 // An MP3 behind an ID3v2 tag of 4 MB of padding, as some taggers leave.
 static bool make_huge_tag(const std::string &dir)
 {
-    if (!mp3_tone(dir + "/song.mp3", 1.0))
-        return false;
-    std::ifstream in(dir + "/song.mp3", std::ios::binary);
-    std::string song((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    const int size = 4 << 20;  // syncsafe: seven bits a byte
-    std::string tag = {'I', 'D', '3', 3, 0, 0, static_cast<char>((size >> 21) & 0x7F),
-                       static_cast<char>((size >> 14) & 0x7F), static_cast<char>((size >> 7) & 0x7F),
-                       static_cast<char>(size & 0x7F)};
-    tag.append(size, '\0');
-    return make_bytes(dir, tag + song);
+    return mp3_tone(dir + "/1.mp3", 1.0) && prepend_id3_tag(dir + "/1.mp3", 4 << 20);
 }
 
 struct fault_case {

@@ -79,9 +79,7 @@ static void put_be32(std::vector<unsigned char> &out, uint32_t value, int bits_p
         out.push_back((unsigned char)((value >> (shift * bits_per_byte)) & mask));
 }
 
-// An ID3v2.3 tag holding a title and an APIC frame of a few hundred bytes of
-// made-up PNG, put before the MPEG frames the way taggers do.
-static bool prepend_id3_tag(const std::string &path)
+bool prepend_id3_tag(const std::string &path, size_t padding)
 {
     std::vector<unsigned char> audio;
     if (!read_file(path, audio))
@@ -102,6 +100,8 @@ static bool prepend_id3_tag(const std::string &path)
     put_be32(frames, (uint32_t)picture.size(), 8);
     frames.insert(frames.end(), {0, 0});
     frames.insert(frames.end(), picture.begin(), picture.end());
+
+    frames.insert(frames.end(), padding, 0);
 
     std::vector<unsigned char> tagged = {'I', 'D', '3', 3, 0, 0};
     put_be32(tagged, (uint32_t)frames.size(), 7);  // the tag size is syncsafe

@@ -31,6 +31,10 @@ enum fixture_format {
 bool write_tone(const std::string &path, fixture_format format, int rate, int channels,
                 double seconds, double freq_hz, double amplitude, double silent_seconds = 0.0);
 
+// Puts an ID3v2.3 tag before the file's bytes, the way taggers do: a title,
+// an APIC frame of a few hundred bytes of made-up PNG, then padding zeros.
+bool prepend_id3_tag(const std::string &path, size_t padding = 0);
+
 // Writes exactly these bytes, for files that are not audio at all.
 bool write_bytes(const std::string &path, const void *bytes, size_t size);
 
